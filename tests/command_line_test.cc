@@ -61,11 +61,11 @@ TEST_P(WaitLimitTest, IsMillisecondsClampedShortOfForever) {
   EXPECT_EQ(WaitLimitFromSeconds(GetParam().seconds), GetParam().limit);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, WaitLimitTest,
-    ::testing::Values(LimitCase{1, 1000}, LimitCase{4294967, 4294967000u},
-                      LimitCase{4294968, 0xFFFFFFFEu},
-                      LimitCase{INT_MAX, 0xFFFFFFFEu}));
+INSTANTIATE_TEST_SUITE_P(Table, WaitLimitTest,
+                         ::testing::Values(LimitCase{1, 1000},
+                                           LimitCase{4294967, 4294967000u},
+                                           LimitCase{4294968, 0xFFFFFFFEu},
+                                           LimitCase{INT_MAX, 0xFFFFFFFEu}));
 
 TEST(CommandLineTest, UsageWhenTheCommandLineIsNotAcceptable) {
   const std::vector<std::vector<const char*>> refused = {

@@ -33,10 +33,9 @@ TEST_F(DeleteLoopTest, CycleArmsBeforeThePassAndClosesBeforeRearming) {
 
   Run(1000);
 
-  EXPECT_THAT(os_.calls,
-              ElementsAre("now", "arm D", "delete D/a", "delete D/b", "now",
-                          "wait 1000", "close", "arm D", "delete D/b", "now",
-                          "wait 990", "close"));
+  EXPECT_THAT(os_.calls, ElementsAre("now", "arm D", "delete D/a", "delete D/b",
+                                     "now", "wait 1000", "close", "arm D",
+                                     "delete D/b", "now", "wait 990", "close"));
   EXPECT_THAT(pending_, ElementsAre("D/b"));
 }
 
@@ -64,7 +63,8 @@ struct EndingCase {
 void PrintTo(const EndingCase& c, std::ostream* os) { *os << c.name; }
 
 class DeleteLoopEndingTest : public DeleteLoopTest,
-                             public ::testing::WithParamInterface<EndingCase> {};
+                             public ::testing::WithParamInterface<EndingCase> {
+};
 
 TEST_P(DeleteLoopEndingTest, EndsAsItMust) {
   const EndingCase& c = GetParam();
@@ -85,7 +85,9 @@ INSTANTIATE_TEST_SUITE_P(
     FourWays, DeleteLoopEndingTest,
     ::testing::Values(
         EndingCase{"SetEmptiedByFirstPass",
-                   [](FakePlatform& os) { os.deletable = {"D/a", "D/b"}; },
+                   [](FakePlatform& os) {
+                     os.deletable = {"D/a", "D/b"};
+                   },
                    {},
                    {"delete D/b", "now", "close"},
                    0},

@@ -31,8 +31,8 @@ class FakePlatform final : public Platform {
  public:
   // --- the script ---
   Tick clock = 0;
-  std::uint32_t ms_per_attempt = 0;       // the cost of each DeletePath
-  std::set<std::string> deletable;        // DeletePath succeeds for these
+  std::uint32_t ms_per_attempt = 0;  // the cost of each DeletePath
+  std::set<std::string> deletable;   // DeletePath succeeds for these
   bool arm_fails = false;
   // Consumed in order; once empty, a wait sits out its whole time-out.
   std::deque<ScriptedWait> waits;

@@ -1,8 +1,7 @@
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -23,7 +22,8 @@ void Touch(const fs::path& path) { std::ofstream(path) << "x"; }
 class LinuxPlatformTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "reapit-XXXXXX").string();
+    std::string pattern =
+        (fs::temp_directory_path() / "reapit-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     root_ = pattern;
     fs::create_directories(root_ / "sub" / "deeper");
@@ -63,7 +63,9 @@ TEST_P(LinuxWatchTest, WakesOnChangesOnly) {
   EXPECT_EQ(os_->Wait(watch_, kQuietMs), GetParam().expected);
 }
 
-void Chmod(const fs::path& path, fs::perms perms) { fs::permissions(path, perms); }
+void Chmod(const fs::path& path, fs::perms perms) {
+  fs::permissions(path, perms);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, LinuxWatchTest,
@@ -76,31 +78,32 @@ INSTANTIATE_TEST_SUITE_P(
                      std::ifstream(d / "sub" / "deeper" / "file") >> s;
                    },
                    WaitResult::kTimedOut},
-        ChangeCase{"FileCreated",
-                   [](const fs::path& d) { Touch(d / "new"); },
+        ChangeCase{"FileCreated", [](const fs::path& d) { Touch(d / "new"); },
                    WaitResult::kWoken},
         ChangeCase{"FileDeleted",
                    [](const fs::path& d) { fs::remove(d / "file"); },
                    WaitResult::kWoken},
-        ChangeCase{"FileRenamed",
-                   [](const fs::path& d) { fs::rename(d / "file", d / "moved"); },
-                   WaitResult::kWoken},
+        ChangeCase{
+            "FileRenamed",
+            [](const fs::path& d) { fs::rename(d / "file", d / "moved"); },
+            WaitResult::kWoken},
         ChangeCase{"FileWritten",
                    [](const fs::path& d) {
                      std::ofstream(d / "file", std::ios::app) << "more";
                    },
                    WaitResult::kWoken},
-        ChangeCase{"PermissionsChanged",
-                   [](const fs::path& d) { Chmod(d / "file", fs::perms::owner_read); },
-                   WaitResult::kWoken},
-        ChangeCase{"DirectoryMade",
-                   [](const fs::path& d) { fs::create_directory(d / "newdir"); },
-                   WaitResult::kWoken},
-        ChangeCase{"FileCreatedTwoLevelsDown",
-                   [](const fs::path& d) {
-                     Touch(d / "sub" / "deeper" / "new");
-                   },
-                   WaitResult::kWoken},
+        ChangeCase{
+            "PermissionsChanged",
+            [](const fs::path& d) { Chmod(d / "file", fs::perms::owner_read); },
+            WaitResult::kWoken},
+        ChangeCase{
+            "DirectoryMade",
+            [](const fs::path& d) { fs::create_directory(d / "newdir"); },
+            WaitResult::kWoken},
+        ChangeCase{
+            "FileCreatedTwoLevelsDown",
+            [](const fs::path& d) { Touch(d / "sub" / "deeper" / "new"); },
+            WaitResult::kWoken},
         ChangeCase{"FileWrittenTwoLevelsDown",
                    [](const fs::path& d) {
                      std::ofstream(d / "sub" / "deeper" / "file", std::ios::app)
