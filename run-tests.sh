@@ -6,9 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 say() { printf '\n=== %s\n' "$*"; }
-shout() { printf '\n!!! %s\n' "$@" >&2; }
+shout() { printf '\n' >&2 && printf '!!! %s\n' "$@" >&2; }
 
 # Debian packages the build and the tests need, keyed by a file each installs.
+# shellcheck disable=SC2034  # read by missing_of, by name
 declare -A needs=(
   [/usr/bin/cmake]=cmake
   [/usr/bin/g++]=g++
@@ -19,6 +20,7 @@ declare -A needs=(
 )
 # And those of the Windows leg: the cross compilers, GoogleTest's sources to
 # build with them, and Wine to run what they build.
+# shellcheck disable=SC2034  # read by missing_of, by name
 declare -A windows_needs=(
   [/usr/bin/i686-w64-mingw32-g++-posix]=g++-mingw-w64-i686
   [/usr/bin/x86_64-w64-mingw32-g++-posix]=g++-mingw-w64-x86-64
