@@ -102,8 +102,8 @@ class LinuxPlatform final : public Platform {
       const std::int64_t left = deadline - BootTimeNanoseconds();
       if (left <= 0) return WaitResult::kTimedOut;
       const std::int64_t left_ms = (left + 999'999) / 1'000'000;
-      const int ready =
-          poll(&watched, 1, left_ms > INT_MAX ? INT_MAX : int(left_ms));
+      const int ready = poll(
+          &watched, 1, left_ms > INT_MAX ? INT_MAX : static_cast<int>(left_ms));
       if (ready > 0) return WaitResult::kWoken;
       if (ready < 0 && errno != EINTR) return WaitResult::kWoken;
     }

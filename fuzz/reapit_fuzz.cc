@@ -13,7 +13,6 @@
 // 0 from the start, 1 or 2 at that change, 3 never.
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -64,10 +63,9 @@ bool ByteLess(const std::string& a, const std::string& b) {
 }
 
 // The seconds as the C library reads a long, brought into the int32 range.
-long long ModelSeconds(const char* text) {
-  errno = 0;
-  const long long value = std::strtoll(text, nullptr, 10);
-  return std::clamp<long long>(value, INT32_MIN, INT32_MAX);
+std::int64_t ModelSeconds(const char* text) {
+  const std::int64_t value = std::strtoll(text, nullptr, 10);
+  return std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX);
 }
 
 std::string ModelReport(std::vector<std::string> left) {
@@ -180,7 +178,7 @@ std::vector<std::string> CheckPasses(const FakePlatform& os,
   std::set<std::string> gone;
   auto end_pass = [&] {
     Check(tried == left, "a pass tries what is left, in byte order");
-    std::erase_if(left, [&](const std::string& p) { return gone.count(p); });
+    std::erase_if(left, [&](const std::string& p) { return gone.contains(p); });
     tried.clear();
   };
   bool in_pass = false;
@@ -191,7 +189,7 @@ std::vector<std::string> CheckPasses(const FakePlatform& os,
       in_pass = true;
     } else if (call.starts_with("delete ")) {
       std::string path = call.substr(7);
-      if (os.deleted.count(path) > 0 && last_attempt[path] == i)
+      if (os.deleted.contains(path) && last_attempt[path] == i)
         gone.insert(path);
       tried.push_back(std::move(path));
     }
@@ -219,8 +217,9 @@ void CheckRun(const FakePlatform& os, const Input& input, const Model& model,
   const std::size_t seen = input.changes.size() - os.waits.size();
   for (const std::string& path : model.named) {
     const int ready = Readiness(path);
-    const bool deletable = ready != kNever && std::size_t(ready) <= seen;
-    Check(os.deleted.count(path) == (deletable ? 1U : 0U),
+    const bool deletable =
+        ready != kNever && static_cast<std::size_t>(ready) <= seen;
+    Check(os.deleted.contains(path) == deletable,
           "deleted exactly the paths deletable before the last pass");
   }
 
