@@ -317,18 +317,19 @@ case_many_names() {
 
 # Each row: whether the seconds text is accepted, and the text.
 case_seconds() {
-  local row accepted text
+  local row accepted text case_name
   while IFS= read -r row; do
     local -a words=()
     eval "words=($row)"
     accepted=${words[0]} text=${words[1]}
+    case_name="seconds '$(printf '%q' "$text")' accepted: $accepted"
     touch "$dir/a"
     run "$dir" "$text" a
     if [[ $accepted == yes ]]; then
-      expect_report || fail "seconds '$text' were refused"
+      expect_report
       expect_gone "$dir/a"
     else
-      expect_output "$usage" || fail "seconds '$text' were accepted"
+      expect_output "$usage"
       expect_there "$dir/a"
     fi
   done <<'ROWS'
@@ -390,14 +391,16 @@ run_into() {
 }
 
 case_lost_output() {
-  local target
+  local target case_name
   for target in closed full broken_pipe; do
+    case_name="lost_output, $target, usage"
     touch "$dir/a"
     run_into "$target" "$dir" 0 a
-    expect_clean_exit || fail "$target, usage"
+    expect_clean_exit
     expect_there "$dir/a"
+    case_name="lost_output, $target, report"
     run_into "$target" "$dir" 1 a missing
-    expect_clean_exit || fail "$target, report"
+    expect_clean_exit
     expect_gone "$dir/a"
   done
 }
