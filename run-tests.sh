@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks, builds every preset and runs
-# every test. Exits non-zero when anything fails. With CI=true, a Windows leg
-# that cannot run is a failure too; elsewhere it is skipped, loudly.
+# every test: unit and system tests (also under sanitizers and valgrind), a
+# bounded fuzz run, the static checks, the .deb installed for real, and the
+# Windows build under Wine. Exits non-zero when anything fails. With CI=true,
+# a Windows leg that cannot run is a failure too; elsewhere it is skipped,
+# loudly.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -17,6 +20,14 @@ declare -A needs=(
   [/usr/include/gtest/gtest.h]=libgtest-dev
   [/usr/include/gmock/gmock.h]=libgmock-dev
   [/usr/bin/setpriv]=util-linux
+  [/usr/bin/valgrind]=valgrind
+  [/usr/bin/clang++]=clang
+  [/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a]=libclang-rt-14-dev
+  [/usr/bin/clang-format]=clang-format
+  [/usr/bin/clang-tidy]=clang-tidy
+  [/usr/bin/jq]=jq
+  [/usr/bin/man]=man-db
+  [/usr/bin/dpkg-shlibdeps]=dpkg-dev
 )
 # And those of the Windows leg: the cross compilers, GoogleTest's sources to
 # build with them, and Wine to run what they build.
@@ -70,11 +81,23 @@ build() {
   cmake --build --preset "$1" -j "$jobs"
 }
 
-for preset in native sanitize; do
+for preset in native sanitize fuzz; do
   build "$preset"
   say "$preset: test"
   ctest --preset "$preset" -j "$jobs"
 done
+
+say "static checks"
+tests/static_checks.sh build/native build/fuzz
+
+say "package: .deb"
+rm -f build/packages/*.deb
+cpack --preset deb
+if [[ $(id -u) -eq 0 ]]; then
+  tests/package/install_deb.sh build/packages/reapit_*.deb
+else
+  echo "not root: the .deb was built but not installed and tried"
+fi
 
 if [[ $windows == true ]]; then
   build win32
@@ -93,5 +116,9 @@ if [[ $windows == true ]]; then
     say "win64: test"
     ctest --preset win64 -j "$jobs"
   fi
+  say "package: .zip"
+  rm -f build/packages/*.zip
+  cpack --preset zip
+  tests/package/check_zip.sh build/packages/reapit-*-win32.zip
 fi
 say "all tests passed"

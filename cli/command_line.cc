@@ -8,7 +8,9 @@ namespace reapit {
 
 namespace {
 
-bool IsAtoiSpace(char c) { return c != '\0' && std::strchr(" \t\n\v\f\r", c); }
+bool IsAtoiSpace(char c) {
+  return c != '\0' && std::strchr(" \t\n\v\f\r", c) != nullptr;
+}
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
@@ -34,8 +36,8 @@ std::int32_t ParseSeconds(const char* text) {
 
 WaitLimit WaitLimitFromSeconds(std::int32_t seconds) {
   constexpr std::uint64_t kLongest = 0xFFFFFFFEu;
-  return static_cast<WaitLimit>(
-      std::min<std::uint64_t>(std::uint64_t(seconds) * 1000, kLongest));
+  return static_cast<WaitLimit>(std::min<std::uint64_t>(
+      static_cast<std::uint64_t>(seconds) * 1000, kLongest));
 }
 
 std::optional<Request> ParseCommandLine(int argc, const char* const* argv,

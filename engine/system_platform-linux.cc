@@ -102,8 +102,8 @@ class LinuxPlatform final : public Platform {
       const std::int64_t left = deadline - BootTimeNanoseconds();
       if (left <= 0) return WaitResult::kTimedOut;
       const std::int64_t left_ms = (left + 999'999) / 1'000'000;
-      const int ready =
-          poll(&watched, 1, left_ms > INT_MAX ? INT_MAX : int(left_ms));
+      const int ready = poll(
+          &watched, 1, left_ms > INT_MAX ? INT_MAX : static_cast<int>(left_ms));
       if (ready > 0) return WaitResult::kWoken;
       if (ready < 0 && errno != EINTR) return WaitResult::kWoken;
     }
@@ -116,6 +116,13 @@ std::unique_ptr<Platform> CreateSystemPlatform() {
   return std::make_unique<LinuxPlatform>();
 }
 
-void SurviveLostOutput() { std::signal(SIGPIPE, SIG_IGN); }
+void SurviveLostOutput() {
+  std::signal(SIGPIPE, SIG_IGN);
+  // A descriptor opened later takes the lowest free number; were one of the
+  // standard three closed, a watch could take its place and the report would
+  // be written into it. open gives the lowest free one, which is `fd` here.
+  for (int fd = 0; fd <= 2; ++fd)
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDWR);
+}
 
 }  // namespace reapit

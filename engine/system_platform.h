@@ -14,7 +14,8 @@ extern const char kPathSeparator;
 std::unique_ptr<Platform> CreateSystemPlatform();
 
 // Makes a failed write to standard output a failed call rather than the end
-// of the process, so that deletions go on when nobody reads the report.
+// of the process, so that deletions go on when nobody reads the report, and
+// opens the null device on any standard descriptor that is closed.
 void SurviveLostOutput();
 
 }  // namespace reapit

@@ -16,10 +16,11 @@ class DeleteLoopTest : public ::testing::Test {
   void Run(WaitLimit limit) { DeleteAndWait(os_, "D", pending_, limit); }
 
   // Whatever happened, the loop must leave with no watch open and must
-  // never have held two at once.
+  // never have held two at once, nor used one that was not open.
   void TearDown() override {
     EXPECT_EQ(os_.open_watches, 0);
     EXPECT_LE(os_.most_open_watches, 1);
+    EXPECT_THAT(os_.faults, IsEmpty());
   }
 
   FakePlatform os_;

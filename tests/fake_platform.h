@@ -1,8 +1,6 @@
 #ifndef REAPIT_TESTS_FAKE_PLATFORM_H_
 #define REAPIT_TESTS_FAKE_PLATFORM_H_
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <deque>
@@ -25,8 +23,9 @@ struct ScriptedWait {
 };
 
 // A platform whose every answer is scripted and whose clock only moves when
-// the script says so. It logs each call as text and checks that watches are
-// used the way a real one must be: never two at once, none closed twice.
+// the script says so. It logs each call as text and notes each use of a watch
+// that a real one would not allow: two at once, closing or waiting on one
+// that is not open.
 class FakePlatform final : public Platform {
  public:
   // --- the script ---
@@ -34,11 +33,16 @@ class FakePlatform final : public Platform {
   std::uint32_t ms_per_attempt = 0;  // the cost of each DeletePath
   std::set<std::string> deletable;   // DeletePath succeeds for these
   bool arm_fails = false;
-  // Consumed in order; once empty, a wait sits out its whole time-out.
+  // Consumed in order; once empty, a wait sits out its whole time-out. No
+  // wait takes longer than its time-out, as no real one does.
   std::deque<ScriptedWait> waits;
+  // More calls than this throw, so that a loop that never ends fails.
+  std::size_t most_calls = 10'000;
 
   // --- what happened ---
   std::vector<std::string> calls;
+  std::set<std::string> deleted;
+  std::vector<std::string> faults;  // misuses of watches; empty when none
   std::vector<std::uint32_t> timeouts;
   int open_watches = 0;
   int most_open_watches = 0;
@@ -46,7 +50,9 @@ class FakePlatform final : public Platform {
   bool DeletePath(const std::string& path) override {
     Log("delete " + path);
     clock += ms_per_attempt;
-    return deletable.erase(path) > 0;
+    if (deletable.erase(path) == 0) return false;
+    deleted.insert(path);
+    return true;
   }
 
   Tick Now() override {
@@ -65,14 +71,16 @@ class FakePlatform final : public Platform {
 
   void Close(Watch watch) override {
     Log("close");
-    EXPECT_EQ(watch, current_) << "closed a watch that is not open";
+    if (watch != current_)
+      faults.emplace_back("closed a watch that is not open");
     current_ = kNoWatch;
     --open_watches;
   }
 
   WaitResult Wait(Watch watch, std::uint32_t timeout_ms) override {
     Log("wait " + std::to_string(timeout_ms));
-    EXPECT_EQ(watch, current_) << "waited on a watch that is not open";
+    if (watch != current_)
+      faults.emplace_back("waited on a watch that is not open");
     timeouts.push_back(timeout_ms);
     if (waits.empty()) {
       clock += timeout_ms;
@@ -80,17 +88,14 @@ class FakePlatform final : public Platform {
     }
     ScriptedWait step = std::move(waits.front());
     waits.pop_front();
-    clock += step.takes_ms;
+    clock += std::min(step.takes_ms, timeout_ms);
     if (step.meanwhile) step.meanwhile();
     return step.result;
   }
 
  private:
-  // A loop that never ends would hang the test; fail it instead.
-  static constexpr std::size_t kRunaway = 10'000;
-
   void Log(std::string call) {
-    if (calls.size() == kRunaway) throw std::runtime_error("runaway loop");
+    if (calls.size() == most_calls) throw std::runtime_error("runaway loop");
     calls.push_back(std::move(call));
   }
 
