@@ -27,7 +27,7 @@ std::vector<ChangeCase> PlatformChanges() {
   };
 }
 
-std::string KnownMiss(const ChangeCase&) { return ""; }
+std::string KnownMiss(const ChangeCase& /*change*/) { return ""; }
 
 std::uint32_t TickStepMs() { return 0; }
 
