@@ -1,49 +1,16 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
 
 #include "engine/system_platform.h"
+#include "tests/linux_platform_fixture.h"
 
 namespace reapit {
 namespace {
-
-namespace fs = std::filesystem;
-
-void Touch(const fs::path& path) { std::ofstream(path) << "x"; }
-
-// A fresh directory tree per test, with a subdirectory already in place.
-class LinuxPlatformTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern =
-        (fs::temp_directory_path() / "reapit-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    fs::create_directories(root_ / "sub" / "deeper");
-    Touch(root_ / "file");
-    Touch(root_ / "sub" / "deeper" / "file");
-  }
-  void TearDown() override {
-    if (watch_ != kNoWatch) os_->Close(watch_);
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-
-  // Short enough to keep the suite quick, long enough that a change made
-  // before the wait is certainly seen.
-  static constexpr std::uint32_t kQuietMs = 200;
-
-  std::unique_ptr<Platform> os_ = CreateSystemPlatform();
-  fs::path root_;
-  Watch watch_ = kNoWatch;
-};
 
 struct ChangeCase {
   const char* name;
@@ -130,14 +97,11 @@ TEST_F(LinuxPlatformTest, ChangesBeforeArmingDoNotWake) {
 }
 
 TEST_F(LinuxPlatformTest, LinkedDirectoryBelowIsNotFollowed) {
-  const fs::path outside = root_.string() + "-outside";
-  fs::create_directory(outside);
-  fs::create_directory_symlink(outside, root_ / "link");
+  fs::create_directory_symlink(outside_, root_ / "link");
   watch_ = os_->Arm(root_.string());
   ASSERT_NE(watch_, kNoWatch);
-  Touch(outside / "new");
+  Touch(outside_ / "new");
   EXPECT_EQ(os_->Wait(watch_, kQuietMs), WaitResult::kTimedOut);
-  fs::remove_all(outside);
 }
 
 TEST_F(LinuxPlatformTest, ArmingFailsWithoutADirectory) {
@@ -146,13 +110,12 @@ TEST_F(LinuxPlatformTest, ArmingFailsWithoutADirectory) {
 }
 
 TEST_F(LinuxPlatformTest, LinkToTheWatchedDirectoryIsFollowed) {
-  const fs::path link = root_.string() + "-link";
+  const fs::path link = temp_ / "link";
   fs::create_directory_symlink(root_, link);
   watch_ = os_->Arm(link.string());
   EXPECT_NE(watch_, kNoWatch);
   Touch(root_ / "sub" / "new");
   EXPECT_EQ(os_->Wait(watch_, kQuietMs), WaitResult::kWoken);
-  fs::remove(link);
 }
 
 TEST_F(LinuxPlatformTest, QuietWaitLastsItsWholeTime) {
