@@ -39,13 +39,19 @@ InotifyTree::~InotifyTree() {
 
 bool InotifyTree::Refresh(const std::string& root) {
   if (fd_ < 0 || root != root_) stale_ = true;
-  if (!stale_ && !Drain()) {
+  // A walk is drained too: what changed while it ran is applied rather than
+  // left to wake the wait. Should that call for a fresh walk again (the queue
+  // overflowed, the root was replaced), walk again.
+  for (;;) {
+    if (stale_ && !Rewalk(root)) return false;
+    if (!Drain()) {
+      stale_ = true;
+      return false;
+    }
+    // A link given as the root may point elsewhere now without any event.
+    if (!stale_ && SameRoot()) return true;
     stale_ = true;
-    return false;
   }
-  // A link given as the root may point elsewhere now without any event.
-  if (!stale_ && SameRoot()) return true;
-  return Rewalk(root);
 }
 
 // Starts over with a fresh instance, which also discards whatever is queued.
