@@ -55,15 +55,20 @@ def main():
         for size, process in plain.items():
             benchlib.wait_asleep(process.pid)
             at_wait[size] = benchlib.cpu_ns(process.pid), time.monotonic()
-        figures = {}
-        for size, process in plain.items():
-            # Read the CPU clock once more just before the limit runs out.
+        # Each run's CPU clock is read again a second before its limit, while
+        # it still waits, and only then is any run waited for: its exit, when
+        # the kernel drops every watch, is not part of the wait.
+        waiting = {}
+        for size in sorted(at_wait, key=lambda size: at_wait[size][1]):
             cpu, since = at_wait[size]
             time.sleep(max(0.0, since + args.seconds - 1 - time.monotonic()))
-            waiting = (benchlib.cpu_ns(process.pid) - cpu) / 1e6
+            waiting[size] = (benchlib.cpu_ns(plain[size].pid) - cpu) / 1e6
+        figures = {}
+        for size, process in plain.items():
             _, _, usage = os.wait4(process.pid, 0)
             process.returncode = 0
-            figures[size] = waiting, (usage.ru_utime + usage.ru_stime) * 1000
+            figures[size] = (waiting[size],
+                             (usage.ru_utime + usage.ru_stime) * 1000)
         for size, (log, process) in traced.items():
             process.wait()
             figures[size] += calls_while_blocked(log)
