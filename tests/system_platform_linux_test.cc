@@ -36,24 +36,20 @@ namespace {
 using LinuxPlatformTest = SystemPlatformTest;
 
 TEST_F(LinuxPlatformTest, LinkedDirectoryBelowIsNotFollowed) {
-  const fs::path outside = root_.string() + "-outside";
-  fs::create_directory(outside);
-  fs::create_directory_symlink(outside, root_ / "link");
+  fs::create_directory_symlink(outside_, root_ / "link");
   watch_ = os_->Arm(root_.string());
   ASSERT_NE(watch_, kNoWatch);
-  Touch(outside / "new");
+  Touch(outside_ / "new");
   EXPECT_EQ(os_->Wait(watch_, kQuietMs), WaitResult::kTimedOut);
-  fs::remove_all(outside);
 }
 
 TEST_F(LinuxPlatformTest, LinkToTheWatchedDirectoryIsFollowed) {
-  const fs::path link = root_.string() + "-link";
+  const fs::path link = temp_ / "link";
   fs::create_directory_symlink(root_, link);
   watch_ = os_->Arm(link.string());
   EXPECT_NE(watch_, kNoWatch);
   Touch(root_ / "sub" / "new");
   EXPECT_EQ(os_->Wait(watch_, kQuietMs), WaitResult::kWoken);
-  fs::remove(link);
 }
 
 TEST_F(LinuxPlatformTest, DeletesFilesAndLinksButNeverDirectoriesOrTargets) {

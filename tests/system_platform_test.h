@@ -17,27 +17,33 @@
 
 namespace reapit {
 
+// Creates the file, or adds a byte to it.
 inline void Touch(const std::filesystem::path& path) {
-  std::ofstream(path) << "x";
+  std::ofstream(path, std::ios::app) << "x";
 }
 
-// A fresh directory tree per test, holding `file` and `sub/deeper/file`.
+// A fresh directory tree per test: root_ holds `file` and `sub/deeper/file`;
+// outside_ is an empty directory beside it, out of the watched tree. Both
+// live in temp_, which goes when the test ends.
 class SystemPlatformTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::random_device random;
     do {
-      root_ = std::filesystem::temp_directory_path() /
+      temp_ = std::filesystem::temp_directory_path() /
               ("reapit-" + std::to_string(random()));
-    } while (!std::filesystem::create_directory(root_));
+    } while (!std::filesystem::create_directory(temp_));
+    root_ = temp_ / "root";
+    outside_ = temp_ / "outside";
     std::filesystem::create_directories(root_ / "sub" / "deeper");
+    std::filesystem::create_directory(outside_);
     Touch(root_ / "file");
     Touch(root_ / "sub" / "deeper" / "file");
   }
   void TearDown() override {
     if (watch_ != kNoWatch) os_->Close(watch_);
     std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
+    std::filesystem::remove_all(temp_, ignored);
   }
 
   std::string Path(const char* name) const { return (root_ / name).string(); }
@@ -49,7 +55,7 @@ class SystemPlatformTest : public ::testing::Test {
   static constexpr std::uint32_t kWakeBoundMs = 2000;
 
   std::unique_ptr<Platform> os_ = CreateSystemPlatform();
-  std::filesystem::path root_;
+  std::filesystem::path temp_, root_, outside_;
   Watch watch_ = kNoWatch;
 };
 

@@ -71,6 +71,30 @@ finish() {
   status=$?
 }
 
+# Like finish, for a tool that must end on its own well before its limit.
+finish_soon() {
+  if ! timeout 60 tail --pid="$pid" -f /dev/null; then
+    kill "$pid"
+    fail "the tool kept waiting"
+  fi
+  finish
+}
+
+skip() {
+  echo "SKIP [$case_name]: $*"
+  exit 77
+}
+
+# Prefix that runs a command in a user namespace of its own whose inotify
+# watch limit is the word after it, leaving the machine's own limit alone.
+with_watch_limit=(unshare --user --map-root-user sh -c
+  'echo "$1" >/proc/sys/user/max_inotify_watches && shift && exec "$@"' sh)
+
+need_watch_limit() {
+  "${with_watch_limit[@]}" 10 true 2>/dev/null ||
+    skip "no user namespace with an inotify watch limit of its own"
+}
+
 # The tool always exits 0 and never writes to standard error.
 expect_clean_exit() {
   [[ $status -eq 0 ]] || fail "exit status $status"
@@ -178,6 +202,50 @@ case_appears_in_new_subdirectory() {
   expect_output ""
   expect_gone "$dir/sub/late"
   expect_there "$dir/sub"
+}
+
+case_appears_in_moved_in_tree() {
+  mkdir -p "$work/outside/in/x/y"
+  start "$dir" 60 in/x/y/late
+  mv "$work/outside/in" "$dir/in"
+  # The tool wakes for the tree, walks it and waits again, now watching it.
+  sleep 0.2
+  wait_until_blocked
+  touch "$dir/in/x/y/late"
+  finish
+  expect_output ""
+  expect_gone "$dir/in/x/y/late"
+}
+
+# Four directories: the limit of four lets the tool wait; three end the run
+# after one pass, long before its limit.
+case_watch_limit_at_start() {
+  need_watch_limit
+  mkdir -p "$dir/a/b" "$dir/c"
+  "${with_watch_limit[@]}" 4 "$reapit" "$dir" 600 late >"$out" 2>"$err" &
+  pid=$!
+  wait_until_blocked
+  touch "$dir/late"
+  finish_soon
+  expect_output ""
+  expect_gone "$dir/late"
+
+  "${with_watch_limit[@]}" 3 "$reapit" "$dir" 600 late >"$out" 2>"$err" &
+  pid=$!
+  finish_soon
+  expect_output "Gave up without deleting:\n\t$dir/late\n"
+}
+
+case_watch_limit_reached_later() {
+  need_watch_limit
+  mkdir "$dir/sub"
+  "${with_watch_limit[@]}" 3 "$reapit" "$dir" 600 late >"$out" 2>"$err" &
+  pid=$!
+  wait_until_blocked
+  mkdir -p "$dir/new/deeper"
+  finish_soon
+  expect_output "Gave up without deleting:\n\t$dir/late\n"
+  expect_there "$dir/new/deeper"
 }
 
 case_permission_granted_later() {
@@ -422,6 +490,13 @@ case_closed_standard_descriptors() {
   expect_gone "$dir/late"
 }
 
+# A misspelt command inside a case must fail it, not pass unnoticed; the
+# handler runs in a subshell, so it stops this script by signal.
+command_not_found_handle() {
+  echo "FAIL [$case_name]: no command $1" >&2
+  kill -s TERM $$
+}
+declare -F "case_$case_name" >/dev/null || fail "no case named $case_name"
 "case_$case_name"
 check_valgrind_log
 echo "PASS [$case_name]"

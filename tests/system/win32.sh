@@ -208,5 +208,12 @@ case_appears_in_subdirectory() {
   expect_output ""
 }
 
+# A misspelt command inside a case must fail it, not pass unnoticed; the
+# handler runs in a subshell, so it stops this script by signal.
+command_not_found_handle() {
+  echo "FAIL [$case_name]: no command $1" >&2
+  kill -s TERM $$
+}
+declare -F "case_$case_name" >/dev/null || fail "no case named $case_name"
 "case_$case_name"
 echo "PASS [$case_name]"
