@@ -26,6 +26,8 @@ bool IsDirectory(int parent_fd, const dirent& entry) {
          S_ISDIR(info.st_mode);
 }
 
+bool Any(std::uint32_t mask, std::uint32_t bits) { return (mask & bits) != 0; }
+
 bool IsDotOrDotDot(const char* name) {
   return name[0] == '.' &&
          (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
@@ -99,26 +101,26 @@ bool InotifyTree::Drain() {
 }
 
 bool InotifyTree::Apply(const inotify_event& event) {
-  if (event.mask & IN_Q_OVERFLOW) {
+  if (Any(event.mask, IN_Q_OVERFLOW)) {
     stale_ = true;  // events were lost: only a fresh walk can tell what moved
     return true;
   }
   const auto found = paths_.find(event.wd);
   if (found == paths_.end()) return true;  // from a watch already dropped
   if (event.wd == root_wd_ &&
-      (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED))) {
+      Any(event.mask, IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
     stale_ = true;  // the root path may name another directory, or none
     return true;
   }
-  if (event.mask & IN_IGNORED) {
+  if (Any(event.mask, IN_IGNORED)) {
     watches_.erase(found->second);
     paths_.erase(found);
     return true;
   }
-  if (!(event.mask & IN_ISDIR) || event.len == 0) return true;
+  if (!Any(event.mask, IN_ISDIR) || event.len == 0) return true;
   const std::string child = found->second + '/' + event.name;
-  if (event.mask & (IN_CREATE | IN_MOVED_TO)) return WatchTree(child);
-  if (event.mask & (IN_DELETE | IN_MOVED_FROM)) DropTree(child);
+  if (Any(event.mask, IN_CREATE | IN_MOVED_TO)) return WatchTree(child);
+  if (Any(event.mask, IN_DELETE | IN_MOVED_FROM)) DropTree(child);
   return true;
 }
 
@@ -189,7 +191,7 @@ InotifyTree::Added InotifyTree::WatchOne(const std::string& path) {
 void InotifyTree::DropTree(const std::string& path) {
   if (const auto it = watches_.find(path); it != watches_.end()) Drop(it);
   // Exactly the paths below `path` sort from "path/" up to "path0".
-  const std::string end = path + char('/' + 1);
+  const std::string end = path + static_cast<char>('/' + 1);
   for (auto it = watches_.lower_bound(path + '/');
        it != watches_.end() && it->first < end;)
     it = Drop(it);

@@ -24,8 +24,9 @@ void OverflowTheQueue(const fs::path& root) {
   // Two files in turn, since the kernel folds an event into an equal one
   // queued just before it.
   for (int i = 0; i <= bound; ++i) {
-    fs::permissions(i % 2 ? root / "file" : root / "sub" / "deeper" / "file",
-                    i % 4 < 2 ? fs::perms::owner_read : fs::perms::owner_all);
+    fs::permissions(
+        i % 2 == 1 ? root / "file" : root / "sub" / "deeper" / "file",
+        i % 4 < 2 ? fs::perms::owner_read : fs::perms::owner_all);
   }
 }
 
