@@ -3,13 +3,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <ctime>
 #include <string>
 
 #include "engine/inotify_tree.h"
+#include "engine/poll_slice.h"
 #include "engine/system_platform.h"
 
 namespace reapit {
@@ -56,9 +56,7 @@ class LinuxPlatform final : public Platform {
     for (;;) {
       const std::int64_t left = deadline - BootTimeNanoseconds();
       if (left <= 0) return WaitResult::kTimedOut;
-      const std::int64_t left_ms = (left + 999'999) / 1'000'000;
-      const int ready = poll(
-          &watched, 1, left_ms > INT_MAX ? INT_MAX : static_cast<int>(left_ms));
+      const int ready = poll(&watched, 1, PollSliceMs(left));
       if (ready > 0) return WaitResult::kWoken;
       if (ready < 0 && errno != EINTR) return WaitResult::kWoken;
     }

@@ -1,8 +1,11 @@
 // What the Linux platform does its own way.
+#include <climits>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "engine/poll_slice.h"
 #include "tests/system_platform_test.h"
 
 namespace reapit {
@@ -70,6 +73,36 @@ TEST_F(LinuxPlatformTest, DeletesFilesAndLinksButNeverDirectoriesOrTargets) {
   EXPECT_TRUE(os_->DeletePath(Path("file")));
   EXPECT_FALSE(fs::exists(root_ / "file"));
 }
+
+struct SliceCase {
+  std::int64_t left_ns;
+  int poll_ms;
+};
+
+void PrintTo(const SliceCase& c, std::ostream* os) {
+  *os << c.left_ns << " ns";
+}
+
+class PollSliceTest : public ::testing::TestWithParam<SliceCase> {};
+
+// A poll may never be shorter than what is left, and never longer than poll
+// can be told; the longest wait of a run takes two.
+TEST_P(PollSliceTest, RoundsUpAndSplitsLongWaits) {
+  EXPECT_EQ(PollSliceMs(GetParam().left_ns), GetParam().poll_ms);
+}
+
+constexpr std::int64_t kLongestWaitNs = std::int64_t{0xFFFFFFFE} * 1'000'000;
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PollSliceTest,
+    ::testing::Values(SliceCase{1, 1}, SliceCase{999'999, 1},
+                      SliceCase{1'000'000, 1}, SliceCase{1'000'001, 2},
+                      SliceCase{std::int64_t{INT_MAX} * 1'000'000, INT_MAX},
+                      SliceCase{std::int64_t{INT_MAX} * 1'000'000 + 1, INT_MAX},
+                      SliceCase{kLongestWaitNs, INT_MAX},
+                      SliceCase{
+                          kLongestWaitNs - std::int64_t{INT_MAX} * 1'000'000,
+                          INT_MAX}));
 
 }  // namespace
 }  // namespace reapit
