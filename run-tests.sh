@@ -28,6 +28,7 @@ declare -A needs=(
   [/usr/bin/jq]=jq
   [/usr/bin/man]=man-db
   [/usr/bin/dpkg-shlibdeps]=dpkg-dev
+  [/usr/bin/file]=file
 )
 # And those of the Windows leg: the cross compilers, GoogleTest's sources to
 # build with them, and Wine to run what they build.

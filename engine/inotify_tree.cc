@@ -43,9 +43,16 @@ bool InotifyTree::Refresh(const std::string& root) {
   if (fd_ < 0 || root != root_) stale_ = true;
   // A walk is drained too: what changed while it ran is applied rather than
   // left to wake the wait. Should that call for a fresh walk again (the queue
-  // overflowed, the root was replaced), walk again.
-  for (;;) {
-    if (stale_ && !Rewalk(root)) return false;
+  // overflowed, the root was replaced), walk again; but only a few times, as
+  // a storm of changes could ask for walks for ever. The last walk's events
+  // then stay queued, where they wake the wait at once, and the next arming
+  // applies them.
+  constexpr int kMostWalks = 3;
+  for (int walks = 0;;) {
+    if (stale_) {
+      if (!Rewalk(root)) return false;
+      if (++walks == kMostWalks) return true;
+    }
     if (!Drain()) {
       stale_ = true;
       return false;
@@ -119,7 +126,10 @@ bool InotifyTree::Apply(const inotify_event& event) {
   }
   if (!Any(event.mask, IN_ISDIR) || event.len == 0) return true;
   const std::string child = found->second + '/' + event.name;
-  if (Any(event.mask, IN_CREATE | IN_MOVED_TO)) return WatchTree(child);
+  // A directory that could not be watched (not readable) may be now that its
+  // permissions changed; one already watched is left as it is.
+  if (Any(event.mask, IN_CREATE | IN_MOVED_TO | IN_ATTRIB))
+    return WatchTree(child);
   if (Any(event.mask, IN_DELETE | IN_MOVED_FROM)) DropTree(child);
   return true;
 }

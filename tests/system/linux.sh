@@ -268,6 +268,28 @@ case_permission_granted_later() {
   expect_gone "$dir/locked/f"
 }
 
+case_unreadable_directory_opened_later() {
+  # A directory the tool may not read cannot be watched; once it may, a file
+  # made in it must wake the tool. Root reads anything, hence another user.
+  local -a as_user=()
+  if [[ $(id -u) -eq 0 ]]; then
+    as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  fi
+  mkdir "$dir/closed"
+  chmod 000 "$dir/closed"
+  "${as_user[@]}" "${wrapper[@]}" "$reapit" "$dir" 60 closed/f >"$out" 2>"$err" &
+  pid=$!
+  wait_until_blocked
+  chmod 777 "$dir/closed"
+  # The tool wakes for the change of permissions and waits again.
+  sleep 0.2
+  wait_until_blocked
+  touch "$dir/closed/f"
+  finish
+  expect_output ""
+  expect_gone "$dir/closed/f"
+}
+
 case_missing_directory() {
   run "$work/missing" 60 b a
   expect_output "Gave up without deleting:\n\t$work/missing/a\n\t$work/missing/b\n"
