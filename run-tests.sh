@@ -78,7 +78,7 @@ fi
 jobs=$(nproc)
 build() {
   say "$1: build"
-  cmake --preset "$1" -DREAPIT_WERROR=ON >/dev/null
+  cmake --preset "$1" -DREAPIT_WERROR=ON -DBUILD_TESTING=ON >/dev/null
   cmake --build --preset "$1" -j "$jobs"
 }
 
