@@ -37,6 +37,7 @@ bool IsDotOrDotDot(const char* name) {
 
 InotifyTree::~InotifyTree() {
   if (fd_ >= 0) close(fd_);
+  if (above_fd_ >= 0) close(above_fd_);
 }
 
 bool InotifyTree::Refresh(const std::string& root) {
@@ -57,8 +58,10 @@ bool InotifyTree::Refresh(const std::string& root) {
       stale_ = true;
       return false;
     }
-    // A link given as the root may point elsewhere now without any event.
-    if (!stale_ && SameRoot()) return true;
+    // The root's path may name another directory now: the watches above it
+    // may say so, and a link given as the root may have been pointed
+    // elsewhere, which raises no event at all.
+    if (!stale_ && !RootLost()) return true;
     stale_ = true;
   }
 }
@@ -82,7 +85,47 @@ bool InotifyTree::Rewalk(const std::string& root) {
   paths_.emplace(root_wd_, root);
   watches_.emplace(root, root_wd_);
   if (!Walk(root)) return false;
+  WatchAbove();
   stale_ = false;
+  return true;
+}
+
+// The root's own watch says nothing when the root is deleted while some
+// process still works in it, nor when a directory above it moves: watches on
+// the directories above it do. They come after the tree's, which has the
+// first claim on the watch limit, and each is only a safeguard: one that
+// cannot be set up is passed over.
+void InotifyTree::WatchAbove() {
+  if (above_fd_ >= 0) close(above_fd_);
+  above_fd_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  if (above_fd_ < 0) return;
+  constexpr std::uint32_t kNamesGone =
+      IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR;
+  dev_t device = root_device_;
+  ino_t inode = root_inode_;
+  // Each ".." as the kernel resolves it from the directory itself, whatever
+  // links led there; "/" is its own parent.
+  for (std::string above = root_ + "/..";; above += "/..") {
+    struct stat info {};
+    if (stat(above.c_str(), &info) != 0) return;
+    if (info.st_dev == device && info.st_ino == inode) return;
+    inotify_add_watch(above_fd_, above.c_str(), kNamesGone);
+    device = info.st_dev;
+    inode = info.st_ino;
+  }
+}
+
+bool InotifyTree::RootLost() {
+  alignas(inotify_event) char buffer[4096];
+  while (above_fd_ >= 0) {
+    const ssize_t got = read(above_fd_, buffer, sizeof buffer);
+    if (got > 0 || (got < 0 && errno == EINTR)) continue;
+    if (got < 0 && errno == EAGAIN) break;
+    stale_ = true;  // unusable: the next arming sets all up afresh
+    return true;
+  }
+  if (SameRoot()) return false;
+  stale_ = true;
   return true;
 }
 
@@ -124,7 +167,12 @@ bool InotifyTree::Apply(const inotify_event& event) {
     paths_.erase(found);
     return true;
   }
-  if (!Any(event.mask, IN_ISDIR) || event.len == 0) return true;
+  // A watched directory whose permissions changed may now let the walk into
+  // directories below it that it kept out before; those watched already are
+  // passed over.
+  if (event.len == 0)
+    return Any(event.mask, IN_ATTRIB) ? Walk(found->second) : true;
+  if (!Any(event.mask, IN_ISDIR)) return true;
   const std::string child = found->second + '/' + event.name;
   // A directory that could not be watched (not readable) may be now that its
   // permissions changed; one already watched is left as it is.

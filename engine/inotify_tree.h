@@ -12,7 +12,9 @@ namespace reapit {
 
 // One inotify instance that watches every directory of a tree and keeps that
 // set of watches current from its own queue of events, so that keeping the
-// tree watched costs in proportion to what changed in it, not to its size.
+// tree watched costs in proportion to what changed in it, not to its size;
+// and another on the directories above it, which tells when the root's path
+// stops naming the directory watched.
 class InotifyTree {
  public:
   InotifyTree() = default;
@@ -29,6 +31,15 @@ class InotifyTree {
   // last successful Refresh.
   int descriptor() const { return fd_; }
 
+  // Returns a descriptor that becomes readable when a name is deleted or moved
+  // in a directory above the root, which may have taken the root's path from
+  // the watched directory; -1 when none is watched. RootLost tells.
+  int above_descriptor() const { return above_fd_; }
+
+  // Empties the queue of above_descriptor(). Returns true when the root's
+  // path no longer names the watched directory.
+  bool RootLost();
+
  private:
   enum class Added { kWalk, kKnown, kSkipped, kLimit };
 
@@ -41,9 +52,11 @@ class InotifyTree {
   void DropTree(const std::string& path);
   std::map<std::string, int>::iterator Drop(
       std::map<std::string, int>::iterator entry);
+  void WatchAbove();
   bool SameRoot() const;
 
   int fd_ = -1;
+  int above_fd_ = -1;
   bool stale_ = true;  // the next Refresh starts afresh from the root
   std::string root_;
   int root_wd_ = -1;

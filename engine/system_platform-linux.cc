@@ -34,8 +34,8 @@ class LinuxPlatform final : public Platform {
     return static_cast<Tick>(BootTimeNanoseconds() / 1'000'000);
   }
 
-  // One inotify instance serves the whole run: arming brings its watches up
-  // to date and empties its queue, so that the wait that follows sees only
+  // The same inotify watches serve the whole run: arming brings them up to
+  // date and empties their queues, so that the wait that follows sees only
   // what changed after the arming.
   Watch Arm(const std::string& directory) override {
     armed_ = tree_.Refresh(directory) ? Watch{++arms_} : kNoWatch;
@@ -52,13 +52,18 @@ class LinuxPlatform final : public Platform {
     // against one deadline so that the whole never ends early.
     const std::int64_t deadline =
         BootTimeNanoseconds() + std::int64_t{timeout_ms} * 1'000'000;
-    pollfd watched{tree_.descriptor(), POLLIN, 0};
+    // What happens above the tree matters only when it takes the root's
+    // path away; the rest of it is read and let go.
+    pollfd watched[] = {{tree_.descriptor(), POLLIN, 0},
+                        {tree_.above_descriptor(), POLLIN, 0}};
     for (;;) {
       const std::int64_t left = deadline - BootTimeNanoseconds();
       if (left <= 0) return WaitResult::kTimedOut;
-      const int ready = poll(&watched, 1, PollSliceMs(left));
-      if (ready > 0) return WaitResult::kWoken;
+      const int ready = poll(watched, 2, PollSliceMs(left));
       if (ready < 0 && errno != EINTR) return WaitResult::kWoken;
+      if (ready <= 0) continue;
+      if (watched[0].revents != 0 || tree_.RootLost())
+        return WaitResult::kWoken;
     }
   }
 

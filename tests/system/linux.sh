@@ -11,7 +11,8 @@ reapit=$(realpath "$1")
 case_name=$2
 work=$(mktemp -d)
 chmod 755 "$work"
-trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
+holder=
+trap 'kill $holder 2>/dev/null; chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
 io=$work/io # what the tool prints, kept apart from the tree it works on
 tree=$work/tree
 dir=$tree/d
@@ -64,6 +65,19 @@ wait_until_blocked() {
     sleep 0.01
   done
   fail "the tool never blocked"
+}
+
+# Returns once the tool watches the directory at PATH: it has armed since the
+# directory came, and what is made in it from then on wakes the tool.
+wait_until_watching() {
+  local inode
+  inode=$(printf '%x' "$(stat -c %i "$1")") || fail "no directory $1"
+  for _ in $(seq 3000); do
+    kill -0 "$pid" 2>/dev/null || fail "the tool ended before it watched $1"
+    grep -qs "^inotify wd:[0-9]* ino:$inode " "/proc/$pid/fdinfo/"* && return
+    sleep 0.01
+  done
+  fail "the tool never watched $1"
 }
 
 finish() {
@@ -195,7 +209,7 @@ case_appears_in_new_subdirectory() {
   start "$dir" 60 sub/late
   mkdir "$dir/sub"
   # The tool wakes for the new directory and waits again, now watching it.
-  sleep 0.2
+  wait_until_watching "$dir/sub"
   wait_until_blocked
   touch "$dir/sub/late"
   finish
@@ -209,7 +223,7 @@ case_appears_in_moved_in_tree() {
   start "$dir" 60 in/x/y/late
   mv "$work/outside/in" "$dir/in"
   # The tool wakes for the tree, walks it and waits again, now watching it.
-  sleep 0.2
+  wait_until_watching "$dir/in/x/y"
   wait_until_blocked
   touch "$dir/in/x/y/late"
   finish
@@ -269,25 +283,74 @@ case_permission_granted_later() {
 }
 
 case_unreadable_directory_opened_later() {
-  # A directory the tool may not read cannot be watched; once it may, a file
-  # made in it must wake the tool. Root reads anything, hence another user.
+  # A directory that the tool may not read cannot be watched, nor can one in
+  # a directory that it may not search; once it may, a file made there must
+  # wake the tool. Root reads anything, hence another user.
   local -a as_user=()
   if [[ $(id -u) -eq 0 ]]; then
     as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
   fi
-  mkdir "$dir/closed"
-  chmod 000 "$dir/closed"
-  "${as_user[@]}" "${wrapper[@]}" "$reapit" "$dir" 60 closed/f >"$out" 2>"$err" &
-  pid=$!
+  local -a rows=(
+    # the directory closed, its mode while closed, the file that appears
+    "closed 000 closed/f"
+    "closed 644 closed/inner/f"
+    ". 644 inner/f"
+  )
+  local row closed mode name
+  for row in "${rows[@]}"; do
+    read -r closed mode name <<<"$row"
+    chmod -R u+rwx "$dir" && rm -rf "$dir"
+    mkdir -p "$dir/${name%/*}"
+    chmod 777 "$dir/${name%/*}"
+    chmod "$mode" "$dir/$closed"
+    "${as_user[@]}" "${wrapper[@]}" "$reapit" "$dir" 60 "$name" >"$out" 2>"$err" &
+    pid=$!
+    wait_until_blocked
+    chmod 777 "$dir/$closed"
+    # The tool wakes for the change of permissions and waits again.
+    wait_until_watching "$dir/${name%/*}"
+    wait_until_blocked
+    touch "$dir/$name"
+    finish
+    expect_output ""
+    expect_gone "$dir/$name"
+  done
+}
+
+case_deleted_while_in_use() {
+  # While a process works in the watched directory, its deletion says nothing
+  # to a watch on it. The tool must notice all the same, and end: what it
+  # watched is gone.
+  start "$dir" 600 late
+  (cd "$dir" && exec sleep 600) >/dev/null 2>&1 &
+  holder=$!
+  rmdir "$dir"
+  finish_soon
+  expect_output "Gave up without deleting:\n\t$dir/late\n"
+}
+
+# Swaps two paths in one step, so that no one ever finds either missing.
+exchange() {
+  python3 -c 'import ctypes, os, sys
+libc = ctypes.CDLL(None, use_errno=True)
+AT_FDCWD, RENAME_EXCHANGE = -100, 2
+if libc.renameat2(AT_FDCWD, os.fsencode(sys.argv[1]), AT_FDCWD,
+                  os.fsencode(sys.argv[2]), RENAME_EXCHANGE) != 0:
+    sys.exit(os.strerror(ctypes.get_errno()))' "$1" "$2" || fail "exchange $1 $2"
+}
+
+case_directory_above_swapped() {
+  # Nothing happens in the watched directory, nor to it where it stands, but
+  # its path now names another one, which must be watched from then on.
+  mkdir -p "$work/other/d"
+  start "$dir" 60 late
+  exchange "$tree" "$work/other"
+  wait_until_watching "$dir"
   wait_until_blocked
-  chmod 777 "$dir/closed"
-  # The tool wakes for the change of permissions and waits again.
-  sleep 0.2
-  wait_until_blocked
-  touch "$dir/closed/f"
+  touch "$dir/late"
   finish
   expect_output ""
-  expect_gone "$dir/closed/f"
+  expect_gone "$dir/late"
 }
 
 case_missing_directory() {
