@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace reapit {
@@ -17,6 +19,18 @@ std::optional<Request> Parse(std::vector<const char*> args,
   args.insert(args.begin(), "reapit");
   return ParseCommandLine(static_cast<int>(args.size()), args.data(),
                           separator);
+}
+
+// For a command line that must be accepted: a refusal fails the test rather
+// than dereferencing nothing.
+Request Accepted(const std::vector<const char*>& args, char separator = '/') {
+  std::optional<Request> request = Parse(args, separator);
+  if (!request.has_value()) {
+    ADD_FAILURE() << "refused a command line of " << args.size() + 1
+                  << " arguments";
+    return {};
+  }
+  return *std::move(request);
 }
 
 struct SecondsCase {
@@ -83,10 +97,10 @@ TEST(CommandLineTest, UsageWhenTheCommandLineIsNotAcceptable) {
 }
 
 TEST(CommandLineTest, SecondsBecomeTheWaitLimit) {
-  EXPECT_EQ(Parse({"D", "7abc", "a"})->limit, 7000u);
-  EXPECT_EQ(Parse({"D", "  3", "a"})->limit, 3000u);
-  EXPECT_EQ(Parse({"D", "+4", "a"})->limit, 4000u);
-  EXPECT_EQ(Parse({"D", "99999999999", "a"})->limit, 0xFFFFFFFEu);
+  EXPECT_EQ(Accepted({"D", "7abc", "a"}).limit, 7000u);
+  EXPECT_EQ(Accepted({"D", "  3", "a"}).limit, 3000u);
+  EXPECT_EQ(Accepted({"D", "+4", "a"}).limit, 4000u);
+  EXPECT_EQ(Accepted({"D", "99999999999", "a"}).limit, 0xFFFFFFFEu);
 }
 
 TEST(CommandLineTest, PathsAreJoinedAsTypedAndKeptInByteOrder) {
@@ -101,7 +115,7 @@ TEST(CommandLineTest, PathsAreJoinedAsTypedAndKeptInByteOrder) {
 }
 
 TEST(CommandLineTest, SeparatorIsTheOneGiven) {
-  EXPECT_THAT(Parse({"C:\\d\\", "5", "a.log"}, '\\')->pending,
+  EXPECT_THAT(Accepted({"C:\\d\\", "5", "a.log"}, '\\').pending,
               ElementsAre("C:\\d\\\\a.log"));
 }
 
@@ -111,19 +125,19 @@ TEST(CommandLineTest, ArgumentOrderHasNoEffect) {
   const PendingSet first = [&] {
     std::vector<const char*> args = {"D", "1"};
     args.insert(args.end(), names.begin(), names.end());
-    return Parse(args)->pending;
+    return Accepted(args).pending;
   }();
   while (std::next_permutation(names.begin(), names.end())) {
     std::vector<const char*> args = {"D", "1"};
     args.insert(args.end(), names.begin(), names.end());
-    EXPECT_EQ(Parse(args)->pending, first);
+    EXPECT_EQ(Accepted(args).pending, first);
   }
   EXPECT_THAT(first, ElementsAre("D/B", "D/a", "D/b", "D/c"));
 }
 
 TEST(CommandLineTest, BytesAboveAsciiSortUnsigned) {
   // A signed char comparison would put the 0xE9 byte before 'a'.
-  EXPECT_THAT(Parse({"D", "1", "\xE9", "a", "\x01"})->pending,
+  EXPECT_THAT(Accepted({"D", "1", "\xE9", "a", "\x01"}).pending,
               ElementsAre("D/\x01", "D/a", "D/\xE9"));
 }
 
