@@ -92,15 +92,18 @@ bool InotifyTree::Rewalk(const std::string& root) {
 
 // The root's own watch says nothing when the root is deleted while some
 // process still works in it, nor when a directory above it moves: watches on
-// the directories above it do. They come after the tree's, which has the
-// first claim on the watch limit, and each is only a safeguard: one that
-// cannot be set up is passed over.
+// the directories above it do. Its parent tells of names deleted or moved,
+// its own among them; the directories higher up tell only of being moved
+// themselves, so that the rest of what happens in them never wakes the
+// waiter. These come after the tree's watches, which have the first claim on
+// the watch limit, and each is only a safeguard: one that cannot be set up
+// is passed over.
 void InotifyTree::WatchAbove() {
   if (above_fd_ >= 0) close(above_fd_);
   above_fd_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   if (above_fd_ < 0) return;
-  constexpr std::uint32_t kNamesGone =
-      IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR;
+  std::uint32_t changes =
+      IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MOVE_SELF | IN_ONLYDIR;
   dev_t device = root_device_;
   ino_t inode = root_inode_;
   // Each ".." as the kernel resolves it from the directory itself, whatever
@@ -109,7 +112,8 @@ void InotifyTree::WatchAbove() {
     struct stat info {};
     if (stat(above.c_str(), &info) != 0) return;
     if (info.st_dev == device && info.st_ino == inode) return;
-    inotify_add_watch(above_fd_, above.c_str(), kNamesGone);
+    inotify_add_watch(above_fd_, above.c_str(), changes);
+    changes = IN_MOVE_SELF | IN_ONLYDIR;
     device = info.st_dev;
     inode = info.st_ino;
   }

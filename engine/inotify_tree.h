@@ -32,8 +32,9 @@ class InotifyTree {
   int descriptor() const { return fd_; }
 
   // Returns a descriptor that becomes readable when a name is deleted or moved
-  // in a directory above the root, which may have taken the root's path from
-  // the watched directory; -1 when none is watched. RootLost tells.
+  // in the root's parent, or a directory above the root is moved, which may
+  // have taken the root's path from the watched directory; -1 when none is
+  // watched. RootLost tells.
   int above_descriptor() const { return above_fd_; }
 
   // Empties the queue of above_descriptor(). Returns true when the root's
