@@ -161,10 +161,17 @@ bool InotifyTree::Apply(const inotify_event& event) {
   }
   const auto found = paths_.find(event.wd);
   if (found == paths_.end()) return true;  // from a watch already dropped
-  if (event.wd == root_wd_ &&
-      Any(event.mask, IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
+  if (event.wd == root_wd_ && Any(event.mask, IN_DELETE_SELF | IN_MOVE_SELF |
+                                                  IN_UNMOUNT | IN_IGNORED)) {
     stale_ = true;  // the root path may name another directory, or none
     return true;
+  }
+  if (Any(event.mask, IN_UNMOUNT)) {
+    // What was mounted here has gone, and the directory that it covered
+    // shows again: that one, and what is below it, are watched instead.
+    const std::string path = found->second;
+    DropTree(path);
+    return WatchTree(path);
   }
   if (Any(event.mask, IN_IGNORED)) {
     watches_.erase(found->second);

@@ -12,7 +12,9 @@ case_name=$2
 work=$(mktemp -d)
 chmod 755 "$work"
 holder=
-trap 'kill $holder 2>/dev/null; chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
+mounted=
+trap 'kill $holder 2>/dev/null; [[ -z $mounted ]] || umount -l "$mounted"
+  chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
 io=$work/io # what the tool prints, kept apart from the tree it works on
 tree=$work/tree
 dir=$tree/d
@@ -351,6 +353,37 @@ case_directory_above_swapped() {
   finish
   expect_output ""
   expect_gone "$dir/late"
+}
+
+case_unmounted_below() {
+  # Mounting needs a user and mount namespace of the case's own; the machine's
+  # mounts are never touched. The case runs again inside one.
+  unshare --user --map-root-user --mount true 2>/dev/null ||
+    skip "no user and mount namespace of our own"
+  REAPIT_OWN_MOUNT_NAMESPACE=1 \
+    unshare --user --map-root-user --mount --propagation private \
+    bash "$0" "$reapit" unmounted_below_in_namespace ||
+    fail "in its own namespace"
+}
+
+case_unmounted_below_in_namespace() {
+  [[ -n ${REAPIT_OWN_MOUNT_NAMESPACE:-} ]] ||
+    fail "mounts only in a namespace that unmounted_below made"
+  # Once what is mounted on a directory of the tree is unmounted, the
+  # directory it covered shows again, and must be watched.
+  mkdir "$dir/m"
+  mount -t tmpfs tmpfs "$dir/m" || fail "mount"
+  mounted=$dir/m
+  mkdir "$dir/m/inner"
+  start "$dir" 60 m/late
+  umount "$dir/m" || fail "umount"
+  mounted=
+  wait_until_watching "$dir/m"
+  wait_until_blocked
+  touch "$dir/m/late"
+  finish
+  expect_output ""
+  expect_gone "$dir/m/late"
 }
 
 case_missing_directory() {
